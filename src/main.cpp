@@ -1,0 +1,5 @@
+#include <cstdlib>
+
+#include "tarnvale.h"
+
+int main() { std::exit(run_tarnvale()); }

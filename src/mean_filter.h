@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+
+// The tool's calculation: a centred sliding-window mean, applied in place.
+// Each new value replaces the old one at once, so later windows of the same
+// pass already see it; windows are cut at both ends of the data and every
+// window is summed afresh from zero in ascending index order. These rules
+// fix every bit of the result.
+
+// Runs `pass_count` passes (none when it is below 1) of the mean over
+// 2k + 1 samples (k from 0 to 15) on amplitude[0..last].
+void apply_mean_filter(double* amplitude, std::int32_t last, std::int32_t k,
+                       std::int32_t pass_count);

@@ -1,0 +1,83 @@
+#include "mean_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<double> filtered(std::vector<double> amplitude, int k, int passes) {
+  apply_mean_filter(amplitude.data(), static_cast<std::int32_t>(amplitude.size()) - 1, k, passes);
+  return amplitude;
+}
+
+// The expected values follow the in-place rule by hand: each window sees
+// the new values to its left and the old ones from its own sample on.
+TEST(MeanFilter, OnePassUsesValuesAlreadyReplaced) {
+  const double a0 = (1.0 + 2.0) / 2.0;
+  const double a1 = (a0 + 2.0 + 3.0) / 3.0;
+  const double a2 = (a1 + 3.0 + 4.0) / 3.0;
+  const double a3 = (a2 + 4.0 + 5.0) / 3.0;
+  const double a4 = (a3 + 5.0) / 2.0;
+  EXPECT_EQ((std::vector<double>{a0, a1, a2, a3, a4}), filtered({1, 2, 3, 4, 5}, 1, 1));
+  // and these are the fractions the in-place rule gives, not a moving average
+  const std::vector<double> fractions = {3.0 / 2, 13.0 / 6, 55.0 / 18, 217.0 / 54, 487.0 / 108};
+  for (int i = 0; i < 5; ++i) EXPECT_DOUBLE_EQ(fractions[i], filtered({1, 2, 3, 4, 5}, 1, 1)[i]);
+}
+
+TEST(MeanFilter, SecondPassStartsFromTheFirstPassResult) {
+  const std::vector<double> once = filtered({1, 2, 3, 4, 5}, 1, 1);
+  EXPECT_EQ(filtered(once, 1, 1), filtered({1, 2, 3, 4, 5}, 1, 2));
+  const std::vector<double> fractions = {11.0 / 6, 127.0 / 54, 509.0 / 162, 3781.0 / 972,
+                                         2041.0 / 486};
+  const std::vector<double> twice = filtered({1, 2, 3, 4, 5}, 1, 2);
+  for (int i = 0; i < 5; ++i) EXPECT_DOUBLE_EQ(fractions[i], twice[i]);
+}
+
+TEST(MeanFilter, WorkedExamplesGiveExactDoubles) {
+  EXPECT_EQ((std::vector<double>{0.0, 3.0, 4.0, 4.0 / 3.0, (4.0 / 3.0 + 0.0) / 2.0}),
+            filtered({0, 0, 9, 0, 0}, 1, 1));
+  EXPECT_EQ(2.0 / 3.0, filtered({0, 0, 9, 0, 0}, 1, 1)[4]);
+  EXPECT_EQ((std::vector<double>{1.5, 1.75}), filtered({1, 2}, 2, 1));
+  const std::vector<double> seven = filtered({1, 2, 3, 4, 5, 6, 7}, 3, 1);
+  const std::vector<double> fractions = {5.0 / 2,      33.0 / 10,  119.0 / 30, 953.0 / 210,
+                                         6259.0 / 1260, 953.0 / 180, 109.0 / 20};
+  for (int i = 0; i < 7; ++i) EXPECT_DOUBLE_EQ(fractions[i], seven[i]) << i;
+}
+
+TEST(MeanFilter, WindowsAreSummedAfreshInAscendingOrder) {
+  // 1e16 + 1 + 1 rounds differently from 1 + 1 + 1e16, and a running sum that
+  // subtracts the leaving sample would drift from both.
+  const double big = 1e16;
+  const double first = (0.0 + big + 1.0) / 2.0;
+  const double second = ((0.0 + first) + 1.0 + 1.0) / 3.0;
+  const std::vector<double> result = filtered({big, 1, 1, 1}, 1, 1);
+  EXPECT_EQ(first, result[0]);
+  EXPECT_EQ(second, result[1]);
+}
+
+TEST(MeanFilter, LeavesValuesAloneWhenThereIsNothingToDo) {
+  const std::vector<double> signal = {3, -1, 4, 1, -5, 9};
+  EXPECT_EQ(signal, filtered(signal, 1, 0));
+  EXPECT_EQ(signal, filtered(signal, 15, -3));
+  EXPECT_EQ(signal, filtered(signal, 0, 20));
+  EXPECT_EQ(std::vector<double>{7.25}, filtered({7.25}, 15, 4));
+  double untouched = 42.0;
+  apply_mean_filter(&untouched, -1, 15, 5);  // no samples: nothing may be read or written
+  EXPECT_EQ(42.0, untouched);
+}
+
+TEST(MeanFilter, WideWindowIsCutAtBothEnds) {
+  // 31 samples with window 31: sample 0 averages 16 values, sample 15 all 31.
+  std::vector<double> signal(31, 0.0);
+  signal[30] = 31.0;
+  const std::vector<double> result = filtered(signal, 15, 1);
+  EXPECT_EQ(0.0, result[14]);
+  EXPECT_EQ(31.0 / 31.0, result[15]);
+}
+
+}  // namespace
