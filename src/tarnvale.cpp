@@ -163,6 +163,12 @@ void close_if_open(int file) {
   if (file >= 0) close(file);
 }
 
+bool close_result(int file, const char* name) {
+  if (close(file) == 0) return true;
+  show_name("\n Failed to write file: %s \n", name);
+  return false;
+}
+
 // The run's data lives in static storage: the tool allocates nothing.
 TimeHistory run_history;
 RunSettings run_settings;
@@ -221,5 +227,11 @@ int run_tarnvale() {
   }
   show("\n Press any key to exit.\n");
   wait_for_key();
+  // Some file systems report a failed write only when the file is closed.
+  if (status == EXIT_COMPLETED && (!close_result(run_settings.filtered_file,
+                                                 run_settings.filtered_name) |
+                                   !close_result(run_settings.residual_file,
+                                                 run_settings.residual_name)))
+    status = EXIT_WRITE_FAILED;
   return status;
 }
