@@ -12,3 +12,8 @@
 // 2k + 1 samples (k from 0 to 15) on amplitude[0..last].
 void apply_mean_filter(double* amplitude, std::int32_t last, std::int32_t k,
                        std::int32_t pass_count);
+
+// The same passes as the plain loop, one whole pass after the other: the
+// reference that the fast sweep is checked and measured against.
+void apply_mean_filter_pass_by_pass(double* amplitude, std::int32_t last, std::int32_t k,
+                                    std::int32_t pass_count);

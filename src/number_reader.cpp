@@ -54,10 +54,6 @@ double convert_exactly(const char* mantissa, const char* mantissa_end, int expon
 
 }  // namespace
 
-bool is_input_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 NumberScan scan_number(const char* text, const char* end) {
   const char* p = text;
   if (p == end) return {ScanStatus::end_of_input, 0.0, p};
