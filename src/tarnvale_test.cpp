@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <random>
 #include <string>
 
 #include "tool_process.h"
@@ -240,6 +242,93 @@ TEST_F(ToolRunTest, FileWithoutReadablePairsReportsLastMinusOne) {
   const ToolRun result = run("titles.txt\nf\nr\n3\n1\n");
   EXPECT_EQ(OPENING + opened("titles.txt") + RESULT_PROMPT + RESULT_PROMPT + WINDOW_PROMPT +
                 PASSES_PROMPT + report(1, -1) + CLOSING,
+            result.console);
+  EXPECT_EQ(1, result.exit_status);
+}
+
+// Hostile inputs: whatever the files and answers hold, the run ends cleanly
+// with what the loading rules determine, and nothing is lost.
+
+std::size_t line_count(const std::string& text) {
+  std::size_t lines = 0;
+  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
+  return lines;
+}
+
+TEST_F(ToolRunTest, BinaryFileLoadsWhatPrecedesTheFirstNonNumber) {
+  std::mt19937 random(7);
+  std::string bytes = "0 1\n2 3\n";
+  for (int i = 0; i < (1 << 20); ++i) bytes += static_cast<char>(random());
+  bytes[8] = '\x01';  // the binary part never begins a number
+  folder.write("binary.bin", bytes);
+  const ToolRun result = run("binary.bin f r 3 2\n");
+  EXPECT_EQ(1, result.exit_status);
+  EXPECT_NE(std::string::npos, result.console.find(report(1, 1))) << result.console;
+  EXPECT_EQ(2u, line_count(folder.read("f")));
+  EXPECT_EQ(2u, line_count(folder.read("r")));
+}
+
+TEST_F(ToolRunTest, OneHugeLineOfTooManyPairsIsCutAtTheCapacity) {
+  std::string line;
+  for (int i = 0; i < 2'000'005; ++i) line += "0 1 ";
+  folder.write("huge.txt", line);
+  const ToolRun result = run("huge.txt f r 1 1\n");
+  EXPECT_EQ(1, result.exit_status);
+  EXPECT_NE(std::string::npos, result.console.find(report(0, 1'999'999)));
+  EXPECT_EQ(2'000'000u * 32u, folder.read("f").size());
+}
+
+TEST_F(ToolRunTest, NumberOfThousandsOfDigitsIsTakenIn349CharacterPieces) {
+  // 5000 digits: 14 pieces of 349 and one of 114, then 7 completes a pair.
+  folder.write("digits.txt", "1" + std::string(4999, '0') + " 7\n");
+  const ToolRun result = run("digits.txt f r 1 1\n");
+  EXPECT_EQ(1, result.exit_status);
+  EXPECT_NE(std::string::npos, result.console.find(report(0, 7)));
+  const std::string filtered = folder.read("f");
+  EXPECT_EQ(0u, filtered.find("1.#INF000e+000 \t 0.00000e+000 \r\n"));  // 1e348 overflows
+  EXPECT_EQ(filtered.size() - 32, filtered.rfind("0.0000000e+000 \t 7.00000e+000 \r\n"));
+}
+
+TEST_F(ToolRunTest, InputsThatCouldBlockEndAtOnce) {
+  mkfifo(folder.file("pipe").c_str(), 0644);  // nobody writes to it
+  for (const char* name : {"pipe", "/dev/zero", "/dev/null"}) {
+    const ToolRun result = run(std::string(name) + " f r 3 1\n");
+    EXPECT_EQ(1, result.exit_status) << name;
+    EXPECT_NE(std::string::npos, result.console.find(report(1, -1))) << name;
+  }
+}
+
+TEST_F(ToolRunTest, InputEndingInTheMiddleOfANameTakesWhatWasTyped) {
+  const ToolRun result = run("in.tx");
+  EXPECT_EQ(OPENING + "\n Failed to open file: in.tx \n" + RETRY_INPUT + INPUT_ENDED,
+            result.console);
+  EXPECT_EQ(2, result.exit_status);
+}
+
+TEST_F(ToolRunTest, ReadOnlyResultFolderIsRefusedAndAskedAgain) {
+  // Run as an ordinary user: the superuser may write anywhere.
+  mkdir(folder.file("locked").c_str(), 0555);
+  std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
+  const ToolRun result = run_tool(folder.path(), "in.txt locked/f f r 3 1\n",
+                                  ToolUser::unprivileged);
+  EXPECT_EQ(OPENING + opened("in.txt") + RESULT_PROMPT + "\n Failed to create file: locked/f \n" +
+                RESULT_PROMPT + RESULT_PROMPT + WINDOW_PROMPT + PASSES_PROMPT + report(1, 2) +
+                CLOSING,
+            result.console);
+  EXPECT_EQ(1, result.exit_status);
+}
+
+TEST_F(ToolRunTest, ResultFolderThatVanishesDuringTheDialogueIsRefused) {
+  mkdir(folder.file("results").c_str(), 0755);
+  ToolSession session(folder.path());
+  session.answer("in.txt results/f\n");
+  ASSERT_TRUE(session.wait_for(RESULT_PROMPT, 2));
+  std::filesystem::remove_all(folder.file("results"));
+  session.answer("results/r\nr\n3\n1\n");
+  const ToolRun result = session.finish();
+  EXPECT_EQ(OPENING + opened("in.txt") + RESULT_PROMPT + RESULT_PROMPT +
+                "\n Failed to create file: results/r \n" + RESULT_PROMPT + WINDOW_PROMPT +
+                PASSES_PROMPT + report(1, 2) + CLOSING,
             result.console);
   EXPECT_EQ(1, result.exit_status);
 }
