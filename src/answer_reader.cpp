@@ -1,7 +1,8 @@
 #include "answer_reader.h"
 
-#include <cerrno>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 

@@ -1,11 +1,12 @@
-#include "console.h"
-
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include "console.h"
 
 namespace {
 

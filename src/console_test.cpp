@@ -5,7 +5,6 @@
 #include "console.h"
 
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>

@@ -44,7 +44,7 @@ TEST(MeanFilter, WorkedExamplesGiveExactDoubles) {
   EXPECT_EQ(2.0 / 3.0, filtered({0, 0, 9, 0, 0}, 1, 1)[4]);
   EXPECT_EQ((std::vector<double>{1.5, 1.75}), filtered({1, 2}, 2, 1));
   const std::vector<double> seven = filtered({1, 2, 3, 4, 5, 6, 7}, 3, 1);
-  const std::vector<double> fractions = {5.0 / 2,      33.0 / 10,  119.0 / 30, 953.0 / 210,
+  const std::vector<double> fractions = {5.0 / 2,       33.0 / 10,   119.0 / 30, 953.0 / 210,
                                          6259.0 / 1260, 953.0 / 180, 109.0 / 20};
   for (int i = 0; i < 7; ++i) EXPECT_DOUBLE_EQ(fractions[i], seven[i]) << i;
 }
@@ -90,8 +90,15 @@ namespace {
 // not-a-numbers and magnitudes whose sums round).
 TEST(MeanFilter, SweepAgreesBitForBitWithPassByPass) {
   std::mt19937_64 random(31);
-  const double awkward[] = {0.0, -0.0, 1e308, -1e308, std::numeric_limits<double>::infinity(),
-                            std::numeric_limits<double>::quiet_NaN(), 4.9e-324, 1e16, 1.0};
+  const double awkward[] = {0.0,
+                            -0.0,
+                            1e308,
+                            -1e308,
+                            std::numeric_limits<double>::infinity(),
+                            std::numeric_limits<double>::quiet_NaN(),
+                            4.9e-324,
+                            1e16,
+                            1.0};
   for (int round = 0; round < 3000; ++round) {
     const int size = round < 600 ? round % 60 : static_cast<int>(random() % 3000);
     const int k = static_cast<int>(random() % 16);

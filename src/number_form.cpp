@@ -13,9 +13,9 @@ using uint128 = unsigned __int128;
 // 10^q = (high * 2^64 + low) * 2^binary_exponent, correctly rounded to 128
 // bits with the top bit set.
 struct PowerOfTen {
-    std::uint64_t high;
-    std::uint64_t low;
-    int binary_exponent;
+  std::uint64_t high;
+  std::uint64_t low;
+  int binary_exponent;
 };
 
 #include "powers_of_ten.inc"
@@ -64,9 +64,7 @@ constexpr char DIGIT_PAIRS[201] =
 
 // floor(log10(2^binary_point)); exact for |binary_point| <= 1650, far more
 // than a double needs (checked below against the table's own exponents).
-constexpr int decimal_exponent_estimate(int binary_point) {
-    return (binary_point * 78913) >> 18;
-}
+constexpr int decimal_exponent_estimate(int binary_point) { return (binary_point * 78913) >> 18; }
 
 // Every double, subnormals normalised, has its leading bit at 2^-1074 ..
 // 2^1023; the table must hold 10^(16 - estimate) for all of them.
@@ -77,218 +75,218 @@ static_assert(16 - decimal_exponent_estimate(-1074) <= POWER_TABLE_LAST);
 // bits of a 192-bit product, shifted right by 58 to 64. Prove that holds for
 // every binary exponent a double can have, with no run-time check.
 constexpr bool integer_part_shift_in_range() {
-    for (int binary_point = -1074; binary_point <= 1023; ++binary_point) {
-        const int power = 16 - decimal_exponent_estimate(binary_point);
-        const int scale_exponent = POWER_TABLE[power - POWER_TABLE_FIRST].binary_exponent;
-        const int shift = -(binary_point - 52 + scale_exponent) - 64;
-        if (shift < 58 || shift > 64) return false;
-    }
-    return true;
+  for (int binary_point = -1074; binary_point <= 1023; ++binary_point) {
+    const int power = 16 - decimal_exponent_estimate(binary_point);
+    const int scale_exponent = POWER_TABLE[power - POWER_TABLE_FIRST].binary_exponent;
+    const int shift = -(binary_point - 52 + scale_exponent) - 64;
+    if (shift < 58 || shift > 64) return false;
+  }
+  return true;
 }
 static_assert(integer_part_shift_in_range());
 
 // Writes "e", the sign and three digits of `exponent` (|exponent| < 1000).
 char* write_exponent(int exponent, char* out) {
-    out[0] = 'e';
-    out[1] = exponent < 0 ? '-' : '+';
-    out += 2;
-    if (exponent < 0) exponent = -exponent;
-    *out++ = static_cast<char>('0' + exponent / 100);
-    std::memcpy(out, DIGIT_PAIRS + 2 * (exponent % 100), 2);
-    return out + 2;
+  out[0] = 'e';
+  out[1] = exponent < 0 ? '-' : '+';
+  out += 2;
+  if (exponent < 0) exponent = -exponent;
+  *out++ = static_cast<char>('0' + exponent / 100);
+  std::memcpy(out, DIGIT_PAIRS + 2 * (exponent % 100), 2);
+  return out + 2;
 }
 
 // Infinities and not-a-numbers: the marker stands where the digits would,
 // its first character before the point, filled out with zeros to the digit
 // count (a longer marker is never cut).
 int write_non_finite(std::uint64_t bits, int significant_digits, char* out) {
-    char* cursor = out;
-    if (bits & SIGN_BIT) *cursor++ = '-';
-    const char* marker;
-    if ((bits & FRACTION_MASK) == 0) {
-        marker = "1#INF";
-    } else if (bits == INDEFINITE_NAN_BITS) {
-        marker = "1#IND";
-    } else {
-        marker = "1#QNAN";
-    }
-    const int marker_length = static_cast<int>(std::strlen(marker));
-    *cursor++ = marker[0];
-    *cursor++ = '.';
-    std::memcpy(cursor, marker + 1, marker_length - 1);
-    cursor += marker_length - 1;
-    for (int filled = marker_length; filled < significant_digits; ++filled) *cursor++ = '0';
-    cursor = write_exponent(0, cursor);
-    return static_cast<int>(cursor - out);
+  char* cursor = out;
+  if (bits & SIGN_BIT) *cursor++ = '-';
+  const char* marker;
+  if ((bits & FRACTION_MASK) == 0) {
+    marker = "1#INF";
+  } else if (bits == INDEFINITE_NAN_BITS) {
+    marker = "1#IND";
+  } else {
+    marker = "1#QNAN";
+  }
+  const int marker_length = static_cast<int>(std::strlen(marker));
+  *cursor++ = marker[0];
+  *cursor++ = '.';
+  std::memcpy(cursor, marker + 1, marker_length - 1);
+  cursor += marker_length - 1;
+  for (int filled = marker_length; filled < significant_digits; ++filled) *cursor++ = '0';
+  cursor = write_exponent(0, cursor);
+  return static_cast<int>(cursor - out);
 }
 
 // Zero of either sign prints unsigned.
 int write_zero(int significant_digits, char* out) {
-    char* cursor = out;
-    *cursor++ = '0';
-    *cursor++ = '.';
-    std::memset(cursor, '0', significant_digits - 1);
-    cursor += significant_digits - 1;
-    cursor = write_exponent(0, cursor);
-    return static_cast<int>(cursor - out);
+  char* cursor = out;
+  *cursor++ = '0';
+  *cursor++ = '.';
+  std::memset(cursor, '0', significant_digits - 1);
+  cursor += significant_digits - 1;
+  cursor = write_exponent(0, cursor);
+  return static_cast<int>(cursor - out);
 }
 
 // Second rounding and layout, from the 17-digit integer `seventeen`
 // (10^16 <= seventeen < 10^17) with decimal exponent `exponent`. Inlined
 // with a constant digit count so the divisions become multiplications.
 [[gnu::always_inline]] inline int write_rounded(bool negative, std::uint64_t seventeen,
-                                                int exponent, int significant_digits,
-                                                char* out) {
-    std::uint64_t kept = seventeen;
-    if (significant_digits < 17) {
-        const std::uint64_t divisor = POWERS_OF_TEN[17 - significant_digits];
-        kept = seventeen / divisor;
-        // Half up on the first dropped digit, as on the text. Without a
-        // branch: which way it goes is a coin toss for measured data.
-        kept += seventeen - kept * divisor >= divisor / 2;
-        if (kept == POWERS_OF_TEN[significant_digits]) {
-            kept = POWERS_OF_TEN[significant_digits - 1];
-            ++exponent;
-        }
+                                                int exponent, int significant_digits, char* out) {
+  std::uint64_t kept = seventeen;
+  if (significant_digits < 17) {
+    const std::uint64_t divisor = POWERS_OF_TEN[17 - significant_digits];
+    kept = seventeen / divisor;
+    // Half up on the first dropped digit, as on the text. Without a
+    // branch: which way it goes is a coin toss for measured data.
+    kept += seventeen - kept * divisor >= divisor / 2;
+    if (kept == POWERS_OF_TEN[significant_digits]) {
+      kept = POWERS_OF_TEN[significant_digits - 1];
+      ++exponent;
     }
+  }
 
-    char* cursor = out;
-    *cursor = '-';
-    cursor += negative;
-    const std::uint64_t fraction_scale = POWERS_OF_TEN[significant_digits - 1];
-    const std::uint64_t leading = kept / fraction_scale;
-    std::uint64_t rest = kept - leading * fraction_scale;
-    cursor[0] = static_cast<char>('0' + leading);
-    cursor[1] = '.';
-    // The digits after the point, right to left, two at a time.
-    char* end = cursor + 1 + significant_digits;
-    char* digit_end = end;
-    int remaining = significant_digits - 1;
-    while (remaining >= 2) {
-        digit_end -= 2;
-        std::memcpy(digit_end, DIGIT_PAIRS + 2 * (rest % 100), 2);
-        rest /= 100;
-        remaining -= 2;
-    }
-    if (remaining == 1) digit_end[-1] = static_cast<char>('0' + rest);
-    cursor = write_exponent(exponent, end);
-    return static_cast<int>(cursor - out);
+  char* cursor = out;
+  *cursor = '-';
+  cursor += negative;
+  const std::uint64_t fraction_scale = POWERS_OF_TEN[significant_digits - 1];
+  const std::uint64_t leading = kept / fraction_scale;
+  std::uint64_t rest = kept - leading * fraction_scale;
+  cursor[0] = static_cast<char>('0' + leading);
+  cursor[1] = '.';
+  // The digits after the point, right to left, two at a time.
+  char* end = cursor + 1 + significant_digits;
+  char* digit_end = end;
+  int remaining = significant_digits - 1;
+  while (remaining >= 2) {
+    digit_end -= 2;
+    std::memcpy(digit_end, DIGIT_PAIRS + 2 * (rest % 100), 2);
+    rest /= 100;
+    remaining -= 2;
+  }
+  if (remaining == 1) digit_end[-1] = static_cast<char>('0' + rest);
+  cursor = write_exponent(exponent, end);
+  return static_cast<int>(cursor - out);
 }
 
 }  // namespace
 
 int format_exponent_exact(double value, int significant_digits, char* out) {
-    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-    if (!std::isfinite(value)) return write_non_finite(bits, significant_digits, out);
-    if (value == 0) return write_zero(significant_digits, out);
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  if (!std::isfinite(value)) return write_non_finite(bits, significant_digits, out);
+  if (value == 0) return write_zero(significant_digits, out);
 
-    // First rounding: "d.dddddddddddddddde+XX", exact.
-    char text[40];
-    const std::to_chars_result converted = std::to_chars(
-        text, text + sizeof text, std::fabs(value), std::chars_format::scientific, 16);
-    char digits[17];
-    digits[0] = text[0];
-    std::memcpy(digits + 1, text + 2, 16);
-    int exponent = 0;
-    for (const char* c = text + 20; c < converted.ptr; ++c) exponent = exponent * 10 + (*c - '0');
-    if (text[19] == '-') exponent = -exponent;
+  // First rounding: "d.dddddddddddddddde+XX", exact.
+  char text[40];
+  const std::to_chars_result converted =
+      std::to_chars(text, text + sizeof text, std::fabs(value), std::chars_format::scientific, 16);
+  char digits[17];
+  digits[0] = text[0];
+  std::memcpy(digits + 1, text + 2, 16);
+  int exponent = 0;
+  for (const char* c = text + 20; c < converted.ptr; ++c) exponent = exponent * 10 + (*c - '0');
+  if (text[19] == '-') exponent = -exponent;
 
-    // Second rounding, on the digit text: half up, carrying through nines.
-    if (significant_digits < 17 && digits[significant_digits] >= '5') {
-        int position = significant_digits - 1;
-        while (position >= 0 && digits[position] == '9') digits[position--] = '0';
-        if (position < 0) {
-            digits[0] = '1';
-            ++exponent;
-        } else {
-            ++digits[position];
-        }
+  // Second rounding, on the digit text: half up, carrying through nines.
+  if (significant_digits < 17 && digits[significant_digits] >= '5') {
+    int position = significant_digits - 1;
+    while (position >= 0 && digits[position] == '9') digits[position--] = '0';
+    if (position < 0) {
+      digits[0] = '1';
+      ++exponent;
+    } else {
+      ++digits[position];
     }
+  }
 
-    char* cursor = out;
-    if (value < 0) *cursor++ = '-';
-    *cursor++ = digits[0];
-    *cursor++ = '.';
-    std::memcpy(cursor, digits + 1, significant_digits - 1);
-    cursor += significant_digits - 1;
-    cursor = write_exponent(exponent, cursor);
-    return static_cast<int>(cursor - out);
+  char* cursor = out;
+  if (value < 0) *cursor++ = '-';
+  *cursor++ = digits[0];
+  *cursor++ = '.';
+  std::memcpy(cursor, digits + 1, significant_digits - 1);
+  cursor += significant_digits - 1;
+  cursor = write_exponent(exponent, cursor);
+  return static_cast<int>(cursor - out);
 }
 
 int format_exponent(double value, int significant_digits, char* out) {
-    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
-    const int biased_exponent = static_cast<int>(bits >> 52) & EXPONENT_ALL_ONES;
-    std::uint64_t significand = bits & FRACTION_MASK;
-    if (biased_exponent == EXPONENT_ALL_ONES) return write_non_finite(bits, significant_digits, out);
+  const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+  const int biased_exponent = static_cast<int>(bits >> 52) & EXPONENT_ALL_ONES;
+  std::uint64_t significand = bits & FRACTION_MASK;
+  if (biased_exponent == EXPONENT_ALL_ONES) return write_non_finite(bits, significant_digits, out);
 
-    // |value| = significand * 2^(binary_point - 52), 2^52 <= significand < 2^53.
-    int binary_point;
-    if (biased_exponent != 0) {
-        significand |= std::uint64_t{1} << 52;
-        binary_point = biased_exponent - 1023;
-    } else {
-        if (significand == 0) return write_zero(significant_digits, out);
-        const int shift = std::countl_zero(significand) - 11;
-        significand <<= shift;
-        binary_point = -1022 - shift;
-    }
+  // |value| = significand * 2^(binary_point - 52), 2^52 <= significand < 2^53.
+  int binary_point;
+  if (biased_exponent != 0) {
+    significand |= std::uint64_t{1} << 52;
+    binary_point = biased_exponent - 1023;
+  } else {
+    if (significand == 0) return write_zero(significant_digits, out);
+    const int shift = std::countl_zero(significand) - 11;
+    significand <<= shift;
+    binary_point = -1022 - shift;
+  }
 
-    // Scale to y = |value| * 10^(16 - estimate), 10^16 <= y < 2 * 10^17, as
-    // a 192-bit fixed-point product. The table entry is within half a unit
-    // of 10^q, so the product is within 2^52 units of the truth, while one
-    // unit of the 64 fraction bits we keep is at least 2^58 units.
-    const int estimate = decimal_exponent_estimate(binary_point);
-    const PowerOfTen& scale = POWER_TABLE[16 - estimate - POWER_TABLE_FIRST];
-    const uint128 low_product = static_cast<uint128>(significand) * scale.low;
-    const uint128 high_product = static_cast<uint128>(significand) * scale.high;
-    const uint128 middle = (low_product >> 64) + static_cast<std::uint64_t>(high_product);
-    const std::uint64_t word0 = static_cast<std::uint64_t>(low_product);
-    const std::uint64_t word1 = static_cast<std::uint64_t>(middle);
-    const std::uint64_t word2 =
-        static_cast<std::uint64_t>(high_product >> 64) + static_cast<std::uint64_t>(middle >> 64);
-    const int shift = -(binary_point - 52 + scale.binary_exponent) - 64;  // 58 .. 64
-    const std::uint64_t integer_part =
-        static_cast<std::uint64_t>(((static_cast<uint128>(word2) << 64) | word1) >> shift);
-    const std::uint64_t fraction_part =
-        static_cast<std::uint64_t>(((static_cast<uint128>(word1) << 64) | word0) >> shift);
+  // Scale to y = |value| * 10^(16 - estimate), 10^16 <= y < 2 * 10^17, as
+  // a 192-bit fixed-point product. The table entry is within half a unit
+  // of 10^q, so the product is within 2^52 units of the truth, while one
+  // unit of the 64 fraction bits we keep is at least 2^58 units.
+  const int estimate = decimal_exponent_estimate(binary_point);
+  const PowerOfTen& scale = POWER_TABLE[16 - estimate - POWER_TABLE_FIRST];
+  const uint128 low_product = static_cast<uint128>(significand) * scale.low;
+  const uint128 high_product = static_cast<uint128>(significand) * scale.high;
+  const uint128 middle = (low_product >> 64) + static_cast<std::uint64_t>(high_product);
+  const std::uint64_t word0 = static_cast<std::uint64_t>(low_product);
+  const std::uint64_t word1 = static_cast<std::uint64_t>(middle);
+  const std::uint64_t word2 =
+      static_cast<std::uint64_t>(high_product >> 64) + static_cast<std::uint64_t>(middle >> 64);
+  const int shift = -(binary_point - 52 + scale.binary_exponent) - 64;  // 58 .. 64
+  const std::uint64_t integer_part =
+      static_cast<std::uint64_t>(((static_cast<uint128>(word2) << 64) | word1) >> shift);
+  const std::uint64_t fraction_part =
+      static_cast<std::uint64_t>(((static_cast<uint128>(word1) << 64) | word0) >> shift);
 
-    // First rounding, half up on the magnitude. The estimate of the decimal
-    // exponent may be one short, leaving 18 integer digits; then y / 10 is
-    // rounded, whose fraction is (last digit + fraction) / 10.
-    // Where the computed value is within one unit of the half-way point the
-    // error could tip it either way (or it is an exact tie); the exact
-    // method decides those.
-    constexpr std::uint64_t HALF = std::uint64_t{1} << 63;
-    constexpr std::uint64_t ALL_ONES = ~std::uint64_t{0};
-    const bool one_digit_too_many = integer_part >= SMALLEST_18_DIGITS;
-    const std::uint64_t tenth = integer_part / 10;
-    const std::uint64_t last_digit = integer_part - tenth * 10;
-    std::uint64_t seventeen;
-    bool undecided;
-    if (one_digit_too_many) {
-        seventeen = tenth + (last_digit >= 5);
-        undecided = (last_digit == 4 && fraction_part == ALL_ONES) || (last_digit == 5 && fraction_part == 0);
-    } else {
-        seventeen = integer_part + (fraction_part >> 63);
-        undecided = fraction_part - (HALF - 1) <= 1;
-    }
-    // The last two cannot happen while the estimate is right; they guard it.
-    if (undecided || seventeen < SMALLEST_17_DIGITS || integer_part >= 10 * SMALLEST_18_DIGITS) {
-        return format_exponent_exact(value, significant_digits, out);
-    }
-    int exponent = estimate + one_digit_too_many;
-    if (seventeen == SMALLEST_18_DIGITS) {
-        seventeen = SMALLEST_17_DIGITS;
-        ++exponent;
-    }
+  // First rounding, half up on the magnitude. The estimate of the decimal
+  // exponent may be one short, leaving 18 integer digits; then y / 10 is
+  // rounded, whose fraction is (last digit + fraction) / 10.
+  // Where the computed value is within one unit of the half-way point the
+  // error could tip it either way (or it is an exact tie); the exact
+  // method decides those.
+  constexpr std::uint64_t HALF = std::uint64_t{1} << 63;
+  constexpr std::uint64_t ALL_ONES = ~std::uint64_t{0};
+  const bool one_digit_too_many = integer_part >= SMALLEST_18_DIGITS;
+  const std::uint64_t tenth = integer_part / 10;
+  const std::uint64_t last_digit = integer_part - tenth * 10;
+  std::uint64_t seventeen;
+  bool undecided;
+  if (one_digit_too_many) {
+    seventeen = tenth + (last_digit >= 5);
+    undecided =
+        (last_digit == 4 && fraction_part == ALL_ONES) || (last_digit == 5 && fraction_part == 0);
+  } else {
+    seventeen = integer_part + (fraction_part >> 63);
+    undecided = fraction_part - (HALF - 1) <= 1;
+  }
+  // The last two cannot happen while the estimate is right; they guard it.
+  if (undecided || seventeen < SMALLEST_17_DIGITS || integer_part >= 10 * SMALLEST_18_DIGITS) {
+    return format_exponent_exact(value, significant_digits, out);
+  }
+  int exponent = estimate + one_digit_too_many;
+  if (seventeen == SMALLEST_18_DIGITS) {
+    seventeen = SMALLEST_17_DIGITS;
+    ++exponent;
+  }
 
-    const bool negative = (bits & SIGN_BIT) != 0;
-    switch (significant_digits) {
-        case TIME_DIGITS:
-            return write_rounded(negative, seventeen, exponent, TIME_DIGITS, out);
-        case VALUE_DIGITS:
-            return write_rounded(negative, seventeen, exponent, VALUE_DIGITS, out);
-        default:
-            return write_rounded(negative, seventeen, exponent, significant_digits, out);
-    }
+  const bool negative = (bits & SIGN_BIT) != 0;
+  switch (significant_digits) {
+    case TIME_DIGITS:
+      return write_rounded(negative, seventeen, exponent, TIME_DIGITS, out);
+    case VALUE_DIGITS:
+      return write_rounded(negative, seventeen, exponent, VALUE_DIGITS, out);
+    default:
+      return write_rounded(negative, seventeen, exponent, significant_digits, out);
+  }
 }

@@ -118,6 +118,5 @@ NumberScan scan_number(const char* text, const char* end) {
                                           : exact * EXACT_POWERS_OF_TEN[exponent];
     return {ScanStatus::number, with_sign(magnitude, negative), p};
   }
-  return {ScanStatus::number, convert_exactly(mantissa, mantissa_end, exponent, negative),
-          p};
+  return {ScanStatus::number, convert_exactly(mantissa, mantissa_end, exponent, negative), p};
 }

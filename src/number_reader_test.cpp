@@ -1,3 +1,5 @@
+#include "number_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,8 +12,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include "number_reader.h"
 
 namespace {
 
@@ -151,13 +151,21 @@ TEST(NumberReader, ControlAndHighBytesNeitherStartNorExtendANumber) {
   using namespace std::string_literals;
   expect_cases({
       {"\0"s, NOT_A_NUMBER, 0, 0},
-      {"\0" "1"s, NOT_A_NUMBER, 0, 0},
-      {"1\0" "2"s, NUMBER, 1.0, 1},
+      {"\0"
+       "1"s,
+       NOT_A_NUMBER, 0, 0},
+      {"1\0"
+       "2"s,
+       NUMBER, 1.0, 1},
       {"-\0"s, NOT_A_NUMBER, 0, 1},
-      {"1e\0" "5"s, NUMBER, 1.0, 2},
+      {"1e\0"
+       "5"s,
+       NUMBER, 1.0, 2},
       {"\x1A", NOT_A_NUMBER, 0, 0},
       {"7\x1A", NUMBER, 7.0, 1},
-      {"\x80" "1", NOT_A_NUMBER, 0, 0},
+      {"\x80"
+       "1",
+       NOT_A_NUMBER, 0, 0},
       {"3\xFF", NUMBER, 3.0, 1},
       {"\xB9", NOT_A_NUMBER, 0, 0},  // superscript one in Latin-1
   });
@@ -220,12 +228,16 @@ TEST(NumberReader, EdgesOfTheDoubleRange) {
   // The boundary between the largest double and overflow, on either side and
   // exactly on it, must agree with the C library.
   const std::string halfway_above_max =
-      "17976931348623158079372897140530341507993413271003782693617377898044496829276475094664901797758"
-      "72070963302864166928879109465555478519404026306574886715058206819089020007083836762738548458177"
-      "11531764475730270069855571366959622842914819860834936475292719074168444365510704342711559699508"
+      "17976931348623158079372897140530341507993413271003782693617377898044496829276475094664901797"
+      "758"
+      "72070963302864166928879109465555478519404026306574886715058206819089020007083836762738548458"
+      "177"
+      "11531764475730270069855571366959622842914819860834936475292719074168444365510704342711559699"
+      "508"
       "093042880177904174497792";
-  for (const std::string& text : {halfway_above_max, halfway_above_max + "1",
-                                  halfway_above_max.substr(0, halfway_above_max.size() - 1) + "1"}) {
+  for (const std::string& text :
+       {halfway_above_max, halfway_above_max + "1",
+        halfway_above_max.substr(0, halfway_above_max.size() - 1) + "1"}) {
     SCOPED_TRACE(text);
     const Scanned got = scan(text);
     ASSERT_EQ(got.status, NUMBER);
@@ -283,7 +295,8 @@ TEST(NumberReader, BudgetStopsAfter349CharactersNotCountingTheSign) {
       {repeat('0', 348) + "1" + "e5", NUMBER, 1.0, 349},
       // 349 significant digits go through the exact path.
       {"1" + repeat('0', 348) + "9", NUMBER, INF, 349},
-      {"0." + repeat('0', 5) + repeat('3', 342) + "9", NUMBER, strtod_of("0." + repeat('0', 5) + repeat('3', 342)), 349},
+      {"0." + repeat('0', 5) + repeat('3', 342) + "9", NUMBER,
+       strtod_of("0." + repeat('0', 5) + repeat('3', 342)), 349},
   });
 }
 
@@ -314,13 +327,14 @@ std::string random_number_text(std::mt19937_64& random, std::size_t& sign_length
   const int digit_count = shape < 5 ? pick(1, 17) : shape < 9 ? pick(1, 40) : pick(1, 360);
   std::string digits;
   for (int i = 0; i < digit_count; ++i) digits += static_cast<char>('0' + pick(0, 9));
-  if (pick(0, 3) == 0) digits[0] = '0';  // leading zeros
+  if (pick(0, 3) == 0) digits[0] = '0';     // leading zeros
   const int point = pick(-1, digit_count);  // -1: no point
   const int integer_digits = point < 0 ? digit_count : point;
   if (point < 0) {
     text += digits;
   } else {
-    text += digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+    text += digits.substr(0, static_cast<std::size_t>(point)) + "." +
+            digits.substr(static_cast<std::size_t>(point));
   }
 
   if (pick(0, 4) == 0) return text;  // some numbers have no exponent

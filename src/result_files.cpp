@@ -1,8 +1,9 @@
 #include "result_files.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 #include "number_form.h"
 

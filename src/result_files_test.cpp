@@ -1,13 +1,12 @@
 #include "result_files.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>

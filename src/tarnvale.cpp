@@ -1,10 +1,11 @@
 #include "tarnvale.h"
 
-#include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include "console.h"
 #include "mean_filter.h"
@@ -27,9 +28,7 @@ void show_name(const char* format, const char* name) {
   std::fflush(stdout);
 }
 
-void show_name_too_long() {
-  show("\n The name is longer than 259 characters. \n");
-}
+void show_name_too_long() { show("\n The name is longer than 259 characters. \n"); }
 
 void show_banner() {
   show("\n tarnvale  version 1.0,  October 9, 2007 \n");
@@ -209,7 +208,8 @@ int run_tarnvale() {
   std::printf("\n k=%ld  last=%ld\n", static_cast<long>(run_settings.k),
               static_cast<long>(run_history.last));
   std::fflush(stdout);
-  apply_mean_filter(run_history.amplitude, run_history.last, run_settings.k, run_settings.pass_count);
+  apply_mean_filter(run_history.amplitude, run_history.last, run_settings.k,
+                    run_settings.pass_count);
 
   int status = EXIT_COMPLETED;
   switch (write_results(run_history, run_settings.filtered_file, run_settings.residual_file)) {
@@ -228,10 +228,9 @@ int run_tarnvale() {
   show("\n Press any key to exit.\n");
   wait_for_key();
   // Some file systems report a failed write only when the file is closed.
-  if (status == EXIT_COMPLETED && (!close_result(run_settings.filtered_file,
-                                                 run_settings.filtered_name) |
-                                   !close_result(run_settings.residual_file,
-                                                 run_settings.residual_name)))
+  if (status == EXIT_COMPLETED &&
+      (!close_result(run_settings.filtered_file, run_settings.filtered_name) |
+       !close_result(run_settings.residual_file, run_settings.residual_name)))
     status = EXIT_WRITE_FAILED;
   return status;
 }

@@ -2,7 +2,6 @@
 // the exit status, and what happens to the files named in the dialogue.
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,8 +96,7 @@ TEST_F(ToolRunTest, FolderAsInputCountsAsAFileThatCannotBeOpened) {
 
 TEST_F(ToolRunTest, AnswersMayShareLinesAndBlankLinesAnswerNothing) {
   const char* answer_layouts[] = {
-      "in.txt f r\n5 2\n",
-      "\n\n   \nin.txt\n\t\nf\nr\n\n5\n\n2\n",
+      "in.txt f r\n5 2\n", "\n\n   \nin.txt\n\t\nf\nr\n\n5\n\n2\n",
       "in.txt\r\nf\r\nr\r\n5\r\n2\r\n",
       "in.txt f r 5 2",  // no line end at all before the input ends
   };
@@ -164,11 +162,10 @@ INSTANTIATE_TEST_SUITE_P(
     Dialogue, InputEndTest,
     ::testing::Values(EndCase{"", 1}, EndCase{"\n  \n", 1}, EndCase{"in.txt", 2},
                       EndCase{"in.txt\nf\n", 3}, EndCase{"in.txt\nf\nr\n", 4},
-                      EndCase{"in.txt\nf\nr\n4\n", 4, 1},
-                      EndCase{"in.txt\nf\nr\nabc", 4, 1}, EndCase{"in.txt\nf\nr\n3\n", 5},
-                      EndCase{"in.txt\nf\nr\n3\n-", 5},
-                      EndCase{"in.txt\n\x1a\nf\nr\n3\n1\n", 2},   // Ctrl-Z ends the input
-                      EndCase{"in.txt\r\n\x1a", 2},               // also after CR LF
+                      EndCase{"in.txt\nf\nr\n4\n", 4, 1}, EndCase{"in.txt\nf\nr\nabc", 4, 1},
+                      EndCase{"in.txt\nf\nr\n3\n", 5}, EndCase{"in.txt\nf\nr\n3\n-", 5},
+                      EndCase{"in.txt\n\x1a\nf\nr\n3\n1\n", 2},  // Ctrl-Z ends the input
+                      EndCase{"in.txt\r\n\x1a", 2},              // also after CR LF
                       EndCase{"\x1a in.txt f r 3 1\n", 1}));
 
 TEST_F(ToolRunTest, CtrlZInsideALineIsAnOrdinaryByte) {
@@ -309,8 +306,8 @@ TEST_F(ToolRunTest, ReadOnlyResultFolderIsRefusedAndAskedAgain) {
   // Run as an ordinary user: the superuser may write anywhere.
   mkdir(folder.file("locked").c_str(), 0555);
   std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
-  const ToolRun result = run_tool(folder.path(), "in.txt locked/f f r 3 1\n",
-                                  ToolUser::unprivileged);
+  const ToolRun result =
+      run_tool(folder.path(), "in.txt locked/f f r 3 1\n", ToolUser::unprivileged);
   EXPECT_EQ(OPENING + opened("in.txt") + RESULT_PROMPT + "\n Failed to create file: locked/f \n" +
                 RESULT_PROMPT + RESULT_PROMPT + WINDOW_PROMPT + PASSES_PROMPT + report(1, 2) +
                 CLOSING,

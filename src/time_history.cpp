@@ -1,8 +1,9 @@
 #include "time_history.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 
 #include "number_reader.h"
 

@@ -1,7 +1,6 @@
 #include "time_history.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -59,14 +58,16 @@ TEST(TimeHistory, LoadingEndsWhereATimeCannotBeRead) {
       {"", {}},
       {" \r\n\t", {}},
       {"time amplitude\n0 1\n", {}},
-      {"\xEF\xBB\xBF" "0 1\n", {}},                  // a byte-order mark is not blank
-      {"0 1\n2\n", {{0, 1}, {2, 0}}},                 // a single last number: amplitude 0
-      {"0,1\n1,2\n", {{0, 0}}},                        // a comma cuts the first pair short
+      {"\xEF\xBB\xBF"
+       "0 1\n",
+       {}},                            // a byte-order mark is not blank
+      {"0 1\n2\n", {{0, 1}, {2, 0}}},  // a single last number: amplitude 0
+      {"0,1\n1,2\n", {{0, 0}}},        // a comma cuts the first pair short
       {"1.2.3 4", {{1.2, 0.3}, {4, 0}}},
-      {"1-2 3e 4e+ 5", {{1, -2}, {3, 4}, {5, 0}}},     // exponents without digits count as none
-      {"3 - 5 6", {{3, 0}, {5, 6}}},                   // a lone sign is lost, then reading goes on
+      {"1-2 3e 4e+ 5", {{1, -2}, {3, 4}, {5, 0}}},  // exponents without digits count as none
+      {"3 - 5 6", {{3, 0}, {5, 6}}},                // a lone sign is lost, then reading goes on
       {"3 -x 5 6", {{3, 0}}},
-      {"0 1\n\x1a 2 3", {{0, 1}}},                     // 0x1A has no end-of-file meaning
+      {"0 1\n\x1a 2 3", {{0, 1}}},  // 0x1A has no end-of-file meaning
       {"0 1 2 3\0 4 5"s, {{0, 1}, {2, 3}}},
       {"0 1 -", {{0, 1}}},
       {"0 1 2 .", {{0, 1}, {2, 0}}},

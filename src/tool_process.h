@@ -1,7 +1,8 @@
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+
+#include <string>
 
 // Test support: runs the built tool as a user would, with answers piped to
 // standard input, in a new session without a controlling terminal (so the
