@@ -34,8 +34,12 @@ void catch_ending_signals() {
   struct sigaction action = {};
   action.sa_handler = restore_and_reraise;
   sigemptyset(&action.sa_mask);
-  for (unsigned i = 0; i < sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0]; ++i)
+  for (unsigned i = 0; i < sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0]; ++i) {
     sigaction(ENDING_SIGNALS[i], &action, &previous_actions[i]);
+    // A signal the caller chose to ignore stays ignored.
+    if (previous_actions[i].sa_handler == SIG_IGN)
+      sigaction(ENDING_SIGNALS[i], &previous_actions[i], nullptr);
+  }
 }
 
 void release_ending_signals() {

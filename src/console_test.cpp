@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <thread>
 
@@ -26,12 +27,13 @@ class TerminalSession {
  public:
   // Runs the tool on a new terminal with its answers from a file, then a
   // shell line that reads what is typed after the tool has ended.
+  // The tool's process number is shown as "pid=N", for tests that signal it.
   explicit TerminalSession(const ScratchFolder& folder) {
     folder.write("in.txt", "0 1\n1 2\n");
     folder.write("answers", "in.txt f r 3 1\n");
     const std::string script = std::string(TARNVALE_BINARY) +
-                               " < answers; echo \"status=$?\"; IFS= read -r rest; "
-                               "echo \"rest=[$rest]\"";
+                               " < answers & echo \"pid=$!\"; wait $!; echo \"status=$?\"; "
+                               "IFS= read -r rest; echo \"rest=[$rest]\"";
     child_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
     if (child_ == 0) {
       if (chdir(folder.path().c_str()) != 0) _exit(126);
@@ -134,6 +136,20 @@ TEST(KeyPress, KeyTypedBeforeTheWaitEndsItAtOnce) {
   session.type("next\n");
   ASSERT_TRUE(session.wait_for_screen("rest=[")) << session.screen;
   EXPECT_NE(std::string::npos, session.screen.find("rest=[next]")) << session.screen;
+}
+
+TEST(KeyPress, SignalDuringTheWaitStillRestoresTheTerminal) {
+  ScratchFolder folder;
+  TerminalSession session(folder);
+  const termios before = session.mode();
+  ASSERT_TRUE(session.wait_for_screen("Press any key to exit."));
+  ASSERT_TRUE(session.wait_for_line_input(false));
+  const std::size_t shown = session.screen.find("pid=");
+  ASSERT_NE(std::string::npos, shown);
+  kill(std::stoi(session.screen.substr(shown + 4)), SIGTERM);
+  ASSERT_TRUE(session.wait_for_screen("status=" + std::to_string(128 + SIGTERM))) << session.screen;
+  EXPECT_EQ(before.c_lflag, session.mode().c_lflag);
+  EXPECT_EQ(before.c_iflag, session.mode().c_iflag);
 }
 
 TEST(KeyPress, WithoutATerminalTheWaitEndsAtOnce) {
