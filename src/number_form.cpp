@@ -152,22 +152,40 @@ int write_zero(int significant_digits, char* out) {
   char* cursor = out;
   *cursor = '-';
   cursor += negative;
-  const std::uint64_t fraction_scale = POWERS_OF_TEN[significant_digits - 1];
-  const std::uint64_t leading = kept / fraction_scale;
-  std::uint64_t rest = kept - leading * fraction_scale;
-  cursor[0] = static_cast<char>('0' + leading);
-  cursor[1] = '.';
-  // The digits after the point, right to left, two at a time.
-  char* end = cursor + 1 + significant_digits;
-  char* digit_end = end;
-  int remaining = significant_digits - 1;
-  while (remaining >= 2) {
-    digit_end -= 2;
-    std::memcpy(digit_end, DIGIT_PAIRS + 2 * (rest % 100), 2);
-    rest /= 100;
-    remaining -= 2;
+  char* const end = cursor + 1 + significant_digits;
+  if (significant_digits == TIME_DIGITS || significant_digits == VALUE_DIGITS) {
+    // Split once into a high part and the last four digits, so that the
+    // pairs below come from two short chains of divisions, not one long one.
+    const std::uint64_t high = kept / 10000;
+    const std::uint64_t low = kept - high * 10000;
+    const std::uint64_t low_pair = low / 100;
+    std::uint64_t leading_pair = high;
+    if (significant_digits == TIME_DIGITS) {
+      leading_pair = high / 100;
+      std::memcpy(cursor + 3, DIGIT_PAIRS + 2 * (high - leading_pair * 100), 2);
+    }
+    cursor[0] = DIGIT_PAIRS[2 * leading_pair];
+    cursor[1] = '.';
+    cursor[2] = DIGIT_PAIRS[2 * leading_pair + 1];
+    std::memcpy(end - 4, DIGIT_PAIRS + 2 * low_pair, 2);
+    std::memcpy(end - 2, DIGIT_PAIRS + 2 * (low - low_pair * 100), 2);
+  } else {
+    const std::uint64_t fraction_scale = POWERS_OF_TEN[significant_digits - 1];
+    const std::uint64_t leading = kept / fraction_scale;
+    std::uint64_t rest = kept - leading * fraction_scale;
+    cursor[0] = static_cast<char>('0' + leading);
+    cursor[1] = '.';
+    // The digits after the point, right to left, two at a time.
+    char* digit_end = end;
+    int remaining = significant_digits - 1;
+    while (remaining >= 2) {
+      digit_end -= 2;
+      std::memcpy(digit_end, DIGIT_PAIRS + 2 * (rest % 100), 2);
+      rest /= 100;
+      remaining -= 2;
+    }
+    if (remaining == 1) digit_end[-1] = static_cast<char>('0' + rest);
   }
-  if (remaining == 1) digit_end[-1] = static_cast<char>('0' + rest);
   cursor = write_exponent(exponent, end);
   return static_cast<int>(cursor - out);
 }
