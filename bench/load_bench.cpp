@@ -28,7 +28,8 @@ int signal_memory_file() {
   static const int file = [] {
     const std::string& text = shared_signal_text();
     const int created = memfd_create("tarnvale_signal", 0);
-    if (created < 0 || write(created, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+    if (created < 0 ||
+        write(created, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
       std::abort();
     return created;
   }();

@@ -126,7 +126,8 @@ void BM_format(benchmark::State& state, Formatter format, ValueKind kind) {
   char expected[NUMBER_FORM_MAX];
   for (double value : values) {
     const int length = format(value, digits, out);
-    if (length != format_exponent(value, digits, expected) || std::memcmp(out, expected, length) != 0)
+    if (length != format_exponent(value, digits, expected) ||
+        std::memcmp(out, expected, length) != 0)
       ++differing;
   }
   state.counters["differing"] = differing;
@@ -136,7 +137,8 @@ void BM_format(benchmark::State& state, Formatter format, ValueKind kind) {
 
 BENCHMARK_CAPTURE(BM_format, times_fast, format_exponent, ValueKind::times);
 BENCHMARK_CAPTURE(BM_format, times_exact, format_exponent_exact, ValueKind::times);
-BENCHMARK_CAPTURE(BM_format, times_snprintf_baseline, format_exponent_by_snprintf, ValueKind::times);
+BENCHMARK_CAPTURE(BM_format, times_snprintf_baseline, format_exponent_by_snprintf,
+                  ValueKind::times);
 BENCHMARK_CAPTURE(BM_format, amplitudes_fast, format_exponent, ValueKind::amplitudes);
 BENCHMARK_CAPTURE(BM_format, amplitudes_exact, format_exponent_exact, ValueKind::amplitudes);
 BENCHMARK_CAPTURE(BM_format, amplitudes_snprintf_baseline, format_exponent_by_snprintf,

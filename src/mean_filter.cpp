@@ -35,8 +35,10 @@ inline void filter_inner_sample(double* amplitude, std::int32_t i) {
 // finished every sample its window reads (up to i + K) and no longer reads
 // anything below i, so all passes work in the one array and every addition
 // sees exactly the value it sees when the passes run one after the other.
+// In the last sweep, `finished` hears of each sample its last pass is done
+// with.
 template <int K, int PASSES>
-void sweep(double* amplitude, std::int32_t last) {
+void sweep(double* amplitude, std::int32_t last, SampleFinished finished) {
   constexpr std::int32_t lag = K + 1;
   constexpr std::int32_t trail = (PASSES - 1) * lag;
   const std::int32_t final_step = last + trail;
@@ -46,43 +48,58 @@ void sweep(double* amplitude, std::int32_t last) {
   const auto edge_step = [&](std::int32_t step) {
     for (int p = 0; p < PASSES; ++p) {
       const std::int32_t i = step - p * lag;
-      if (i >= 0 && i <= last) filter_sample_at_edge(amplitude, i, last, K);
+      if (i < 0 || i > last) continue;
+      filter_sample_at_edge(amplitude, i, last, K);
+      if (p == PASSES - 1 && finished) finished(i);
     }
   };
   std::int32_t step = 0;
   for (; step <= final_step && step < inner_begin; ++step) edge_step(step);
-  for (; step <= inner_end; ++step)
+  for (; step <= inner_end; ++step) {
     for (int p = 0; p < PASSES; ++p) filter_inner_sample<K>(amplitude, step - p * lag);
+    if (finished) finished(step - trail);
+  }
   for (; step <= final_step; ++step) edge_step(step);
 }
 
 template <int K, int PASSES>
-void sweep_passes(double* amplitude, std::int32_t last, std::int32_t passes_left) {
+void sweep_passes(double* amplitude, std::int32_t last, std::int32_t passes_left,
+                  SampleFinished finished) {
   if constexpr (PASSES > 1) {
-    if (passes_left < PASSES) return sweep_passes<K, PASSES - 1>(amplitude, last, passes_left);
+    if (passes_left < PASSES)
+      return sweep_passes<K, PASSES - 1>(amplitude, last, passes_left, finished);
   }
-  sweep<K, PASSES>(amplitude, last);
+  sweep<K, PASSES>(amplitude, last, passes_left == PASSES ? finished : nullptr);
 }
 
 template <int K>
-void filter_with_window(double* amplitude, std::int32_t last, std::int32_t pass_count) {
+void filter_with_window(double* amplitude, std::int32_t last, std::int32_t pass_count,
+                        SampleFinished finished) {
   for (std::int32_t done = 0; done < pass_count; done += PASSES_PER_SWEEP)
-    sweep_passes<K, PASSES_PER_SWEEP>(amplitude, last, pass_count - done);
+    sweep_passes<K, PASSES_PER_SWEEP>(amplitude, last, pass_count - done, finished);
 }
 
 template <int... K>
 void filter_with_any_window(double* amplitude, std::int32_t last, std::int32_t k,
-                            std::int32_t pass_count, std::integer_sequence<int, K...>) {
-  ((k == K ? filter_with_window<K>(amplitude, last, pass_count) : void()), ...);
+                            std::int32_t pass_count, SampleFinished finished,
+                            std::integer_sequence<int, K...>) {
+  ((k == K ? filter_with_window<K>(amplitude, last, pass_count, finished) : void()), ...);
+}
+
+void finish_all(std::int32_t last, SampleFinished finished) {
+  if (finished)
+    for (std::int32_t i = 0; i <= last; ++i) finished(i);
 }
 
 }  // namespace
 
 void apply_mean_filter(double* amplitude, std::int32_t last, std::int32_t k,
-                       std::int32_t pass_count) {
-  if (pass_count < 1 || last < 0) return;
-  if (k < 0 || k > LARGEST_K) return apply_mean_filter_pass_by_pass(amplitude, last, k, pass_count);
-  filter_with_any_window(amplitude, last, k, pass_count,
+                       std::int32_t pass_count, SampleFinished finished) {
+  if (pass_count < 1 || last < 0 || k < 0 || k > LARGEST_K) {
+    apply_mean_filter_pass_by_pass(amplitude, last, k, pass_count);
+    return finish_all(last, finished);
+  }
+  filter_with_any_window(amplitude, last, k, pass_count, finished,
                          std::make_integer_sequence<int, LARGEST_K + 1>());
 }
 

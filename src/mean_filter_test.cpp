@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -84,6 +86,15 @@ TEST(MeanFilter, WideWindowIsCutAtBothEnds) {
 
 namespace {
 
+// What the filter handed on, and when: the index and the value's bits at
+// the moment it was handed on.
+std::vector<std::pair<std::int32_t, std::uint64_t>> finished_values;
+const double* filtering = nullptr;
+
+void take_finished(std::int32_t i) {
+  finished_values.emplace_back(i, std::bit_cast<std::uint64_t>(filtering[i]));
+}
+
 // The sweep that carries several passes at once must give the bits that
 // one pass after the other gives, at every edge, for every window and any
 // number of passes, whatever the values (zeros of both signs, infinities,
@@ -112,10 +123,18 @@ TEST(MeanFilter, SweepAgreesBitForBitWithPassByPass) {
     }
     std::vector<double> expected = signal;
     apply_mean_filter_pass_by_pass(expected.data(), size - 1, k, passes);
-    apply_mean_filter(signal.data(), size - 1, k, passes);
+    finished_values.clear();
+    filtering = signal.data();
+    apply_mean_filter(signal.data(), size - 1, k, passes, take_finished);
     ASSERT_TRUE(signal.empty() ||
                 std::memcmp(expected.data(), signal.data(), signal.size() * sizeof(double)) == 0)
         << "size " << size << " k " << k << " passes " << passes;
+    // Every sample was handed on once, in order, already holding its final value.
+    ASSERT_EQ(signal.size(), finished_values.size());
+    for (std::size_t i = 0; i < signal.size(); ++i)
+      ASSERT_EQ(finished_values[i], std::make_pair(static_cast<std::int32_t>(i),
+                                                   std::bit_cast<std::uint64_t>(expected[i])))
+          << "size " << size << " k " << k << " passes " << passes;
   }
 }
 

@@ -208,11 +208,14 @@ int run_tarnvale() {
   std::printf("\n k=%ld  last=%ld\n", static_cast<long>(run_settings.k),
               static_cast<long>(run_history.last));
   std::fflush(stdout);
+  // Each line is written as soon as the filter has finished its sample, so
+  // that formatting numbers overlaps the filter's chains of additions.
+  begin_results(run_history, run_settings.filtered_file, run_settings.residual_file);
   apply_mean_filter(run_history.amplitude, run_history.last, run_settings.k,
-                    run_settings.pass_count);
+                    run_settings.pass_count, write_result_line);
 
   int status = EXIT_COMPLETED;
-  switch (write_results(run_history, run_settings.filtered_file, run_settings.residual_file)) {
+  switch (end_results()) {
     case ResultWrite::complete:
       show("\n Calculation complete. \n");
       break;
