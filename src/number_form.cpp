@@ -131,24 +131,11 @@ int write_zero(int significant_digits, char* out) {
   return static_cast<int>(cursor - out);
 }
 
-// Second rounding and layout, from the 17-digit integer `seventeen`
-// (10^16 <= seventeen < 10^17) with decimal exponent `exponent`. Inlined
-// with a constant digit count so the divisions become multiplications.
-[[gnu::always_inline]] inline int write_rounded(bool negative, std::uint64_t seventeen,
-                                                int exponent, int significant_digits, char* out) {
-  std::uint64_t kept = seventeen;
-  if (significant_digits < 17) {
-    const std::uint64_t divisor = POWERS_OF_TEN[17 - significant_digits];
-    kept = seventeen / divisor;
-    // Half up on the first dropped digit, as on the text. Without a
-    // branch: which way it goes is a coin toss for measured data.
-    kept += seventeen - kept * divisor >= divisor / 2;
-    if (kept == POWERS_OF_TEN[significant_digits]) {
-      kept = POWERS_OF_TEN[significant_digits - 1];
-      ++exponent;
-    }
-  }
-
+// Layout of the digits `kept` (exactly `significant_digits` of them) with
+// decimal exponent `exponent`. Inlined with a constant digit count so the
+// divisions become multiplications.
+[[gnu::always_inline]] inline int write_digits(bool negative, std::uint64_t kept, int exponent,
+                                               int significant_digits, char* out) {
   char* cursor = out;
   *cursor = '-';
   cursor += negative;
@@ -188,6 +175,61 @@ int write_zero(int significant_digits, char* out) {
   }
   cursor = write_exponent(exponent, end);
   return static_cast<int>(cursor - out);
+}
+
+// Second rounding and layout, from the 17-digit integer `seventeen`
+// (10^16 <= seventeen < 10^17) with decimal exponent `exponent`.
+[[gnu::always_inline]] inline int write_rounded(bool negative, std::uint64_t seventeen,
+                                                int exponent, int significant_digits, char* out) {
+  std::uint64_t kept = seventeen;
+  if (significant_digits < 17) {
+    const std::uint64_t divisor = POWERS_OF_TEN[17 - significant_digits];
+    kept = seventeen / divisor;
+    // Half up on the first dropped digit, as on the text. Without a
+    // branch: which way it goes is a coin toss for measured data.
+    kept += seventeen - kept * divisor >= divisor / 2;
+    if (kept == POWERS_OF_TEN[significant_digits]) {
+      kept = POWERS_OF_TEN[significant_digits - 1];
+      ++exponent;
+    }
+  }
+  return write_digits(negative, kept, exponent, significant_digits, out);
+}
+
+// Binary exponents of everyday magnitudes, for which the powers of ten the
+// short path multiplies by are normal doubles (see DOUBLE_POWER_TABLE).
+constexpr int EVERYDAY_BINARY_POINT_LIMIT = 960;
+static_assert(TIME_DIGITS - 1 + 1 - decimal_exponent_estimate(-EVERYDAY_BINARY_POINT_LIMIT) <=
+              DOUBLE_POWER_TABLE_LAST);
+static_assert(VALUE_DIGITS - 1 - 1 - decimal_exponent_estimate(EVERYDAY_BINARY_POINT_LIMIT) >=
+              DOUBLE_POWER_TABLE_FIRST);
+
+// The short path for the two digit counts the tool writes: one double
+// multiplication scales the magnitude to y = |value| * 10^(DIGITS - 1 - E),
+// whose integer part holds the digits shown. The power and the product are
+// each rounded once, so y is within 2^-52 of its size of the true product;
+// adding 1/2 rounds once more. Wherever y + 1/2 lies further than MARGIN from
+// an integer, no error, nor the first rounding to 17 digits (half a unit of
+// the 17th digit), can carry it across, and rounding y half up gives what
+// the two roundings give. Elsewhere it returns 0 and the wide path decides.
+template <int DIGITS>
+int format_everyday(double magnitude, bool negative, int estimate, char* out) {
+  constexpr std::uint64_t LIMIT = POWERS_OF_TEN[DIGITS];
+  constexpr double MARGIN = static_cast<double>(LIMIT) * 0x1p-50;
+  // The decimal exponent is the estimate or one more. Where y reaches
+  // 10^DIGITS with the estimate, the next one decides, carry included.
+  for (int exponent = estimate; exponent <= estimate + 1; ++exponent) {
+    const double scaled =
+        magnitude * DOUBLE_POWER_TABLE[DIGITS - 1 - exponent - DOUBLE_POWER_TABLE_FIRST];
+    const double shifted = scaled + 0.5;
+    const std::uint64_t kept = static_cast<std::uint64_t>(shifted);
+    const double distance = shifted - static_cast<double>(kept);  // exact
+    if (distance < MARGIN || distance > 1.0 - MARGIN) return 0;
+    if (kept < LIMIT) return write_digits(negative, kept, exponent, DIGITS, out);
+    if (exponent == estimate + 1 && kept == LIMIT)
+      return write_digits(negative, LIMIT / 10, exponent + 1, DIGITS, out);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -248,11 +290,22 @@ int format_exponent(double value, int significant_digits, char* out) {
     binary_point = -1022 - shift;
   }
 
+  const int estimate = decimal_exponent_estimate(binary_point);
+  const bool negative = (bits & SIGN_BIT) != 0;
+  if (binary_point >= -EVERYDAY_BINARY_POINT_LIMIT && binary_point <= EVERYDAY_BINARY_POINT_LIMIT) {
+    int written = 0;
+    if (significant_digits == TIME_DIGITS) {
+      written = format_everyday<TIME_DIGITS>(std::fabs(value), negative, estimate, out);
+    } else if (significant_digits == VALUE_DIGITS) {
+      written = format_everyday<VALUE_DIGITS>(std::fabs(value), negative, estimate, out);
+    }
+    if (written > 0) return written;
+  }
+
   // Scale to y = |value| * 10^(16 - estimate), 10^16 <= y < 2 * 10^17, as
   // a 192-bit fixed-point product. The table entry is within half a unit
   // of 10^q, so the product is within 2^52 units of the truth, while one
   // unit of the 64 fraction bits we keep is at least 2^58 units.
-  const int estimate = decimal_exponent_estimate(binary_point);
   const PowerOfTen& scale = POWER_TABLE[16 - estimate - POWER_TABLE_FIRST];
   const uint128 low_product = static_cast<uint128>(significand) * scale.low;
   const uint128 high_product = static_cast<uint128>(significand) * scale.high;
@@ -298,7 +351,6 @@ int format_exponent(double value, int significant_digits, char* out) {
     ++exponent;
   }
 
-  const bool negative = (bits & SIGN_BIT) != 0;
   switch (significant_digits) {
     case TIME_DIGITS:
       return write_rounded(negative, seventeen, exponent, TIME_DIGITS, out);

@@ -1,17 +1,24 @@
 #!/usr/bin/env python3
-"""Writes powers_of_ten.inc, the table that number_form.cpp multiplies by.
+"""Writes powers_of_ten.inc, the tables that number_form.cpp multiplies by.
 
 Run from this folder:  python3 powers_of_ten.py > powers_of_ten.inc
 
-Entry q holds 10^q as a 128-bit significand T and a binary exponent b, with
-10^q = T * 2^b to within half a unit of T, and 2^127 <= T < 2^128.
-Only exact integers are used, so every entry is correctly rounded.
+In POWER_TABLE, entry q holds 10^q as a 128-bit significand T and a binary
+exponent b, with 10^q = T * 2^b to within half a unit of T, and
+2^127 <= T < 2^128. Only exact integers are used, so every entry is
+correctly rounded. DOUBLE_POWER_TABLE holds 10^q as the nearest double,
+written as a decimal literal that the compiler rounds correctly.
 """
 
 # Decimal exponents the formatter asks for: 16 - E, where E runs from -324
 # (smallest subnormal) to 308 (largest double), with one to spare each side.
 FIRST_POWER = -292
 LAST_POWER = 341
+
+# Decimal exponents of the short path for everyday magnitudes: all normal
+# doubles, far from overflow.
+FIRST_DOUBLE_POWER = -300
+LAST_DOUBLE_POWER = 300
 
 
 def significand_and_exponent(q):
@@ -48,6 +55,12 @@ def main():
         t, b = significand_and_exponent(q)
         assert (1 << 127) <= t < (1 << 128)
         print(f"    {{0x{t >> 64:016x}u, 0x{t & mask:016x}u, {b}}},  // 1e{q}")
+    print("};")
+    print(f"inline constexpr int DOUBLE_POWER_TABLE_FIRST = {FIRST_DOUBLE_POWER};")
+    print(f"inline constexpr int DOUBLE_POWER_TABLE_LAST = {LAST_DOUBLE_POWER};")
+    print("inline constexpr double DOUBLE_POWER_TABLE[] = {")
+    for q in range(FIRST_DOUBLE_POWER, LAST_DOUBLE_POWER + 1):
+        print(f"    1e{q},")
     print("};")
 
 
