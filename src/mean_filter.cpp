@@ -75,8 +75,9 @@ void sweep_passes(double* amplitude, std::int32_t last, std::int32_t passes_left
 template <int K>
 void filter_with_window(double* amplitude, std::int32_t last, std::int32_t pass_count,
                         SampleFinished finished) {
-  for (std::int32_t done = 0; done < pass_count; done += PASSES_PER_SWEEP)
-    sweep_passes<K, PASSES_PER_SWEEP>(amplitude, last, pass_count - done, finished);
+  // Counted down: counting up to the largest pass count would overflow.
+  for (std::int32_t left = pass_count; left > 0; left -= PASSES_PER_SWEEP)
+    sweep_passes<K, PASSES_PER_SWEEP>(amplitude, last, left, finished);
 }
 
 template <int... K>
@@ -99,12 +100,29 @@ void apply_mean_filter(double* amplitude, std::int32_t last, std::int32_t k,
     apply_mean_filter_pass_by_pass(amplitude, last, k, pass_count);
     return finish_all(last, finished);
   }
+  // A window of one sample only turns -0 into +0; every pass after the
+  // first changes no bit, so however many were asked for, one will do.
+  if (k == 0) pass_count = 1;
   filter_with_any_window(amplitude, last, k, pass_count, finished,
                          std::make_integer_sequence<int, LARGEST_K + 1>());
 }
 
 void apply_mean_filter_pass_by_pass(double* amplitude, std::int32_t last, std::int32_t k,
                                     std::int32_t pass_count) {
-  for (std::int32_t pass = 0; pass < pass_count; ++pass)
-    for (std::int32_t i = 0; i <= last; ++i) filter_sample_at_edge(amplitude, i, last, k);
+  // Written out as plainly as the rule reads, sharing nothing with the sweep,
+  // so that the sweep is checked against an independent statement of it.
+  for (std::int32_t pass = 0; pass < pass_count; ++pass) {
+    for (std::int32_t i = 0; i <= last; ++i) {
+      double sum = 0.0;
+      std::int32_t count = 0;
+      for (std::int64_t j = static_cast<std::int64_t>(i) - k; j <= static_cast<std::int64_t>(i) + k;
+           ++j) {
+        if (j >= 0 && j <= last) {
+          sum += amplitude[j];
+          ++count;
+        }
+      }
+      if (count > 0) amplitude[i] = sum / static_cast<double>(count);
+    }
+  }
 }
