@@ -1,5 +1,6 @@
 #include "answer_reader.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,9 +19,16 @@ bool is_answer_blank(int c) {
 bool refill(AnswerReader& reader) {
   if (reader.ended) return false;
   ssize_t got;
-  do {
-    got = read(reader.input_file, reader.buffer, ANSWER_BUFFER_SIZE);
-  } while (got < 0 && errno == EINTR);
+  while ((got = read(reader.input_file, reader.buffer, ANSWER_BUFFER_SIZE)) < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // A standard input left non-blocking by whoever started the tool has
+      // simply no answer yet: wait for one rather than take it for the end.
+      pollfd readable = {reader.input_file, POLLIN, 0};
+      poll(&readable, 1, -1);
+    } else if (errno != EINTR) {
+      break;
+    }
+  }
   if (got <= 0) {
     reader.ended = true;
     return false;

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -98,6 +101,27 @@ TEST(AnswerReader, DiscardLineDropsTheRestOfTheLineOnly) {
   EXPECT_EQ("8", answers.integer());
   discard_line(answers.reader);  // at the end of input: nothing to drop
   EXPECT_EQ("<ended>", answers.integer());
+}
+
+// A standard input left non-blocking by the parent has no answer yet, not
+// no answers at all.
+TEST(AnswerReader, NonBlockingInputWaitsForTheAnswer) {
+  int ends[2];
+  ASSERT_EQ(0, pipe(ends));
+  fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+  std::thread typist([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (write(ends[1], "7\n", 2) != 2) std::abort();
+    close(ends[1]);
+  });
+  AnswerReader reader;
+  start_answers(reader, ends[0]);
+  std::int32_t value = 0;
+  EXPECT_EQ(Answer::given, read_integer(reader, value));
+  EXPECT_EQ(7, value);
+  EXPECT_EQ(Answer::ended, read_integer(reader, value));
+  typist.join();
+  close(ends[0]);
 }
 
 }  // namespace
