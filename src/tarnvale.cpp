@@ -72,7 +72,10 @@ Creation create_result(const char* name, int input_file, int other_result, int& 
   const bool has_other = other_result >= 0 && fstat(other_result, &other_status) == 0;
   const auto taken = [&]() {
     if (has_input && same_file(result_status, input_status)) return Creation::is_input;
-    if (has_other && same_file(result_status, other_status)) return Creation::is_other_result;
+    // Two results in one regular file would mix them; a device such as
+    // /dev/null may well take both.
+    if (has_other && S_ISREG(other_status.st_mode) && same_file(result_status, other_status))
+      return Creation::is_other_result;
     return Creation::created;
   };
   // Compare before opening, so that a refused file is left untouched.
@@ -162,10 +165,16 @@ void close_if_open(int file) {
   if (file >= 0) close(file);
 }
 
-bool close_result(int file, const char* name) {
-  if (close(file) == 0) return true;
-  show_name("\n Failed to write file: %s \n", name);
-  return false;
+// Closes both result files as soon as they are written, not at exit: some
+// file systems report a failed write only on closing, and that must show
+// before the closing lines, not after the key press.
+ResultWrite close_results(ResultWrite written, RunSettings& settings) {
+  const bool filtered_closed = close(settings.filtered_file) == 0;
+  const bool residual_closed = close(settings.residual_file) == 0;
+  settings.filtered_file = settings.residual_file = -1;
+  if (written == ResultWrite::complete && !filtered_closed) return ResultWrite::filtered_failed;
+  if (written == ResultWrite::complete && !residual_closed) return ResultWrite::residual_failed;
+  return written;
 }
 
 // The run's data lives in static storage: the tool allocates nothing.
@@ -215,7 +224,7 @@ int run_tarnvale() {
                     run_settings.pass_count, write_result_line);
 
   int status = EXIT_COMPLETED;
-  switch (end_results()) {
+  switch (close_results(end_results(), run_settings)) {
     case ResultWrite::complete:
       show("\n Calculation complete. \n");
       break;
@@ -230,10 +239,5 @@ int run_tarnvale() {
   }
   show("\n Press any key to exit.\n");
   wait_for_key();
-  // Some file systems report a failed write only when the file is closed.
-  if (status == EXIT_COMPLETED &&
-      (!close_result(run_settings.filtered_file, run_settings.filtered_name) |
-       !close_result(run_settings.residual_file, run_settings.residual_name)))
-    status = EXIT_WRITE_FAILED;
   return status;
 }

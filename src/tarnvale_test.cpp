@@ -103,10 +103,29 @@ TEST_F(ToolRunTest, AnswersMayShareLinesAndBlankLinesAnswerNothing) {
   }
 }
 
+// The input of every dialogue test (0 1, 0.5 2, 1.0 3) as the filtered
+// file shows it when no pass has changed it, and the residual of that.
+const std::string UNCHANGED =
+    "0.0000000e+000 \t 1.00000e+000 \r\n"
+    "5.0000000e-001 \t 2.00000e+000 \r\n"
+    "1.0000000e+000 \t 3.00000e+000 \r\n";
+const std::string NO_RESIDUAL =
+    "0.0000000e+000 \t 0.00000e+000 \r\n"
+    "5.0000000e-001 \t 0.00000e+000 \r\n"
+    "1.0000000e+000 \t 0.00000e+000 \r\n";
+
+// Test names for parameterised cases: the case's own name.
+template <typename Case>
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
 struct WindowCase {
+  const char* name;
   const char* answers;  // what is typed from the window prompt on
   int window_prompts;
   int k;
+  bool values_change;  // whether a pass ran that changes the values
 };
 
 class WindowAnswerTest : public ToolRunTest, public ::testing::WithParamInterface<WindowCase> {};
@@ -119,22 +138,34 @@ TEST_P(WindowAnswerTest, OnlyOddWindowsUpTo31AreAccepted) {
   expected += PASSES_PROMPT + report(c.k, 2) + CLOSING;
   EXPECT_EQ(expected, result.console);
   EXPECT_EQ(1, result.exit_status);
+  if (c.values_change) {
+    EXPECT_NE(UNCHANGED, folder.read("f"));
+    EXPECT_NE(NO_RESIDUAL, folder.read("r"));
+  } else {
+    EXPECT_EQ(UNCHANGED, folder.read("f"));
+    EXPECT_EQ(NO_RESIDUAL, folder.read("r"));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Dialogue, WindowAnswerTest,
-    ::testing::Values(WindowCase{"1\n1\n", 1, 0}, WindowCase{"31\n1\n", 1, 15},
-                      WindowCase{"0\n2\n33\n-1\n7\n1\n", 5, 3},
-                      WindowCase{"3 2\n", 1, 1},             // passes answered without a wait
-                      WindowCase{"3.5\n", 1, 1},             // ".5" answers the passes prompt
-                      WindowCase{"+5\n-0\n", 1, 2},          // a sign is part of the number
-                      WindowCase{"4294967299\n1\n", 1, 1},   // digits wrap modulo 2^32 to 3
-                      WindowCase{"abc 5\n3\n1\n", 2, 1},     // the rest of a bad line is dropped
-                      WindowCase{"-x\n\n9\n1\n", 2, 4},      // a lone sign is not a number
-                      WindowCase{"30 abc\n29\n1\n", 3, 14},  // refused, then a bad line dropped
-                      WindowCase{"5\nseveral\n", 1, 2}));    // passes not a number: none run
+    ::testing::Values(WindowCase{"SmallestWindow", "1\n1\n", 1, 0, false},
+                      WindowCase{"LargestWindow", "31\n1\n", 1, 15, true},
+                      WindowCase{"EvenAndOutOfRangeRefused", "0\n2\n33\n-1\n7\n1\n", 5, 3, true},
+                      WindowCase{"PassesOnTheSameLine", "3 2\n", 1, 1, true},
+                      WindowCase{"FractionLeavesNoPasses", "3.5\n", 1, 1,
+                                 false},  // ".5" answers the passes
+                      WindowCase{"SignsAreTaken", "+5\n-0\n", 1, 2, false},
+                      WindowCase{"DigitsWrapModulo2To32", "4294967299\n1\n", 1, 1, true},  // 3
+                      WindowCase{"RestOfABadLineDropped", "abc 5\n3\n1\n", 2, 1, true},
+                      WindowCase{"LoneSignIsNotANumber", "-x\n\n9\n1\n", 2, 4, true},
+                      WindowCase{"RefusedThenBadLine", "30 abc\n29\n1\n", 3, 14, true},
+                      WindowCase{"PassesNotANumber", "5\nseveral\n", 1, 2, false},
+                      WindowCase{"LargestPassCountOfWindowOne", "1\n2147483647\n", 1, 0, false}),
+    case_name<WindowCase>);
 
 struct EndCase {
+  const char* name;
   const char* answers;
   int prompts_shown;  // how far the dialogue came: 1 input, 2 and 3 results, 4 window, 5 passes
   int window_refusals = 0;
@@ -156,13 +187,18 @@ TEST_P(InputEndTest, EndOfAnswersStopsTheRunWithItsOwnStatus) {
 
 INSTANTIATE_TEST_SUITE_P(
     Dialogue, InputEndTest,
-    ::testing::Values(EndCase{"", 1}, EndCase{"\n  \n", 1}, EndCase{"in.txt", 2},
-                      EndCase{"in.txt\nf\n", 3}, EndCase{"in.txt\nf\nr\n", 4},
-                      EndCase{"in.txt\nf\nr\n4\n", 4, 1}, EndCase{"in.txt\nf\nr\nabc", 4, 1},
-                      EndCase{"in.txt\nf\nr\n3\n", 5}, EndCase{"in.txt\nf\nr\n3\n-", 5},
-                      EndCase{"in.txt\n\x1a\nf\nr\n3\n1\n", 2},  // Ctrl-Z ends the input
-                      EndCase{"in.txt\r\n\x1a", 2},              // also after CR LF
-                      EndCase{"\x1a in.txt f r 3 1\n", 1}));
+    ::testing::Values(EndCase{"Nothing", "", 1}, EndCase{"BlankLinesOnly", "\n  \n", 1},
+                      EndCase{"AtFirstResult", "in.txt", 2},
+                      EndCase{"AtSecondResult", "in.txt\nf\n", 3},
+                      EndCase{"AtWindow", "in.txt\nf\nr\n", 4},
+                      EndCase{"AfterRefusedWindow", "in.txt\nf\nr\n4\n", 4, 1},
+                      EndCase{"AfterWindowNotANumber", "in.txt\nf\nr\nabc", 4, 1},
+                      EndCase{"AtPasses", "in.txt\nf\nr\n3\n", 5},
+                      EndCase{"AfterLoneSignAtPasses", "in.txt\nf\nr\n3\n-", 5},
+                      EndCase{"CtrlZAtLineStart", "in.txt\n\x1a\nf\nr\n3\n1\n", 2},
+                      EndCase{"CtrlZAfterCrLf", "in.txt\r\n\x1a", 2},
+                      EndCase{"CtrlZFirst", "\x1a in.txt f r 3 1\n", 1}),
+    case_name<EndCase>);
 
 TEST_F(ToolRunTest, CtrlZInsideALineIsAnOrdinaryByte) {
   folder.write("a\x1a", "1 2\n");
@@ -195,6 +231,12 @@ TEST_F(ToolRunTest, SecondResultNameThatIsTheFirstIsRefused) {
                 "\n File: ./f is already the first output file. \n" + RESULT_PROMPT +
                 WINDOW_PROMPT + PASSES_PROMPT + report(1, 2) + CLOSING,
             result.console);
+}
+
+TEST_F(ToolRunTest, DeviceMayTakeBothResults) {
+  const ToolRun result = run("in.txt /dev/null /dev/null 3 1\n");
+  EXPECT_EQ(straight_run(1, 2), result.console);
+  EXPECT_EQ(1, result.exit_status);
 }
 
 TEST_F(ToolRunTest, ResultFileThatCannotBeCreatedIsAskedForAgain) {
