@@ -84,7 +84,11 @@ Creation create_result(const char* name, int input_file, int other_result, int& 
   if (file < 0) return Creation::failed;
   // Compare again on what was opened, in case the name changed meanwhile.
   Creation outcome = fstat(file, &result_status) == 0 ? taken() : Creation::failed;
-  if (outcome == Creation::created && S_ISREG(result_status.st_mode) && ftruncate(file, 0) != 0)
+  // Only a file with content is truncated: some file systems (ext4) take
+  // a truncation to zero as a file being replaced and write it all out to
+  // disk when it is closed, which would make every run wait for the disk.
+  if (outcome == Creation::created && S_ISREG(result_status.st_mode) &&
+      result_status.st_size > 0 && ftruncate(file, 0) != 0)
     outcome = Creation::failed;
   if (outcome != Creation::created) {
     close(file);
