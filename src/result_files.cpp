@@ -17,7 +17,7 @@ constexpr int LONGEST_LINE = 2 * NUMBER_FORM_MAX + 8;
 // carriage return and a line feed, whatever this system's convention is.
 constexpr char LINE_END[] = " \r\n";
 constexpr char SEPARATOR[] = " \t ";
-// Room for a time's text: sign, digits, point and a four-character exponent.
+// Room for a time's text: sign, eight digits, point and "e+000" take 15 bytes.
 constexpr int TIME_TEXT_ROOM = 16;
 
 struct ResultBuffer {
