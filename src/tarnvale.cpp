@@ -79,7 +79,10 @@ Creation create_result(const char* name, int input_file, int other_result, int& 
     return Creation::created;
   };
   // Compare before opening, so that a refused file is left untouched.
-  if (stat(name, &result_status) == 0 && taken() != Creation::created) return taken();
+  if (stat(name, &result_status) == 0) {
+    const Creation existing = taken();
+    if (existing != Creation::created) return existing;
+  }
   file = open_without_waiting(name, O_WRONLY | O_CREAT);
   if (file < 0) return Creation::failed;
   // Compare again on what was opened, in case the name changed meanwhile.
@@ -87,8 +90,8 @@ Creation create_result(const char* name, int input_file, int other_result, int& 
   // Only a file with content is truncated: some file systems (ext4) take
   // a truncation to zero as a file being replaced and write it all out to
   // disk when it is closed, which would make every run wait for the disk.
-  if (outcome == Creation::created && S_ISREG(result_status.st_mode) &&
-      result_status.st_size > 0 && ftruncate(file, 0) != 0)
+  if (outcome == Creation::created && S_ISREG(result_status.st_mode) && result_status.st_size > 0 &&
+      ftruncate(file, 0) != 0)
     outcome = Creation::failed;
   if (outcome != Creation::created) {
     close(file);
