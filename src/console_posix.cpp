@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 
 #include "console.h"
 
@@ -20,7 +21,7 @@ constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // Where a signal handler finds the mode to put back.
 volatile sig_atomic_t terminal_for_restore = -1;
 termios mode_to_restore;
-struct sigaction previous_actions[sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0]];
+struct sigaction previous_actions[std::size(ENDING_SIGNALS)];
 
 // A signal that ends the process during the wait must not leave the user's
 // shell in raw mode: restore it, then let the signal take its usual course.
@@ -34,7 +35,7 @@ void catch_ending_signals() {
   struct sigaction action = {};
   action.sa_handler = restore_and_reraise;
   sigemptyset(&action.sa_mask);
-  for (unsigned i = 0; i < sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0]; ++i) {
+  for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i) {
     sigaction(ENDING_SIGNALS[i], &action, &previous_actions[i]);
     // A signal the caller chose to ignore stays ignored.
     if (previous_actions[i].sa_handler == SIG_IGN)
@@ -43,7 +44,7 @@ void catch_ending_signals() {
 }
 
 void release_ending_signals() {
-  for (unsigned i = 0; i < sizeof ENDING_SIGNALS / sizeof ENDING_SIGNALS[0]; ++i)
+  for (std::size_t i = 0; i < std::size(ENDING_SIGNALS); ++i)
     sigaction(ENDING_SIGNALS[i], &previous_actions[i], nullptr);
 }
 
